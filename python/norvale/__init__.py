@@ -1,5 +1,9 @@
-"""Imputers for missing values in NumPy arrays and pandas DataFrames."""
+"""Imputers for missing values in NumPy arrays and pandas DataFrames.
 
-from norvale.norvale import ConstantImputerCore, raise_if_nan_col
+Every public name of the native module norvale.norvale is re-exported here.
+"""
 
-__all__ = ["ConstantImputerCore", "raise_if_nan_col"]
+from norvale import norvale as _native
+
+__all__ = [name for name in dir(_native) if not name.startswith("_")]
+globals().update({name: getattr(_native, name) for name in __all__})

@@ -1,6 +1,8 @@
-// The native module tabseam: label encoding of tables on its own.
+// The native module tabseam: label encoding of tables on its own. Its
+// execution step adds the class Encoder and nothing else.
 #include <Python.h>
 
+#include "lib/encoder_binding.hpp"
 #include "python/exceptions.hpp"
 #include "python/module_doc.hpp"
 
@@ -13,6 +15,7 @@ int exec_module(PyObject* module) {
         return -1;
     }
     if (!py::panic_type()) return -1;
+    if (!add_encoder(module)) return -1;
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "imputer/constant/constant_binding.hpp"
+#include "imputer/missforest/model/missforest_binding.hpp"
 #include "imputer/simple/simple_binding.hpp"
 #include "imputer_protocol.hpp"
 #include "python/convert.hpp"
@@ -32,6 +33,7 @@ using AddClass = PyStatus (*)(PyObject*);
 constexpr AddClass kClasses[] = {
     &add_simple_imputer,
     &add_constant_imputer,
+    &add_missforest,
 };
 
 int exec_module(PyObject* module) {

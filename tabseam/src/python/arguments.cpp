@@ -1,6 +1,7 @@
 #include "python/arguments.hpp"
 
 #include <format>
+#include <limits>
 
 #include "python/exceptions.hpp"
 
@@ -85,6 +86,21 @@ PyResult<double> to_f64(PyObject* object, ArgName where) {
         return wrong_type(object, where, "a real number");
     }
     return value;
+}
+
+PyResult<std::uint64_t> to_u64(PyObject* object, ArgName where) {
+    if (!PyIndex_Check(object)) return wrong_type(object, where, "int");
+    NV_ASSIGN_OR_RETURN(Ref index, checked(PyNumber_Index(object)));
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        // Negative or above 2^64 − 1.
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return error_set();
+        PyErr_Clear();
+        return raise(PyExc_TypeError,
+                     std::format("{}() argument '{}' must be an int from 0 to {}", where.function,
+                                 where.parameter, std::numeric_limits<std::uint64_t>::max()));
+    }
+    return static_cast<std::uint64_t>(value);
 }
 
 PyResult<std::optional<std::string>> to_optional_string(PyObject* object, ArgName where) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -45,6 +46,10 @@ PyResult<Args<Sig::arity>> parse_arguments(PyObject* const* args, Py_ssize_t nar
 // Anything Python converts to a float: floats, ints, NumPy scalars, objects
 // with __float__ or __index__.
 PyResult<double> to_f64(PyObject* object, ArgName where);
+
+// An int (or any object with __index__) from 0 to 2^64 − 1; other types and
+// values out of that range are a TypeError naming the argument.
+PyResult<std::uint64_t> to_u64(PyObject* object, ArgName where);
 
 // None (or not given) gives nothing; a str gives its UTF-8 text.
 PyResult<std::optional<std::string>> to_optional_string(PyObject* object, ArgName where);

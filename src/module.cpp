@@ -6,6 +6,7 @@
 #include "imputer/constant/constant_binding.hpp"
 #include "imputer/missforest/model/missforest_binding.hpp"
 #include "imputer/simple/simple_binding.hpp"
+#include "imputer/svm/svm_binding.hpp"
 #include "imputer_protocol.hpp"
 #include "python/convert.hpp"
 #include "python/module_doc.hpp"
@@ -31,6 +32,7 @@ PyMethodDef module_functions[] = {
 // Registration order of the classes.
 using AddClass = PyStatus (*)(PyObject*);
 constexpr AddClass kClasses[] = {
+    &add_svm_imputer,
     &add_simple_imputer,
     &add_constant_imputer,
     &add_missforest,

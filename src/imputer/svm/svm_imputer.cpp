@@ -31,6 +31,11 @@ using TrainedColumn = std::expected<SvmModelRecord, std::string>;
 // Trains the model of one column on the rows where it is observed.
 TrainedColumn fit_model(const Matrix& data, const Matrix& filled, std::size_t column,
                         bool categorical, std::int32_t kernel) {
+    // LIBSVM would read each training vector by the serial number in its
+    // first node, which feature vectors do not hold. Only a loaded state can
+    // carry this kernel.
+    if (kernel == kPrecomputed)
+        return std::unexpected(std::string("a precomputed kernel cannot train on feature vectors"));
     SvmProblem problem = create_problem(filled, data, column, /*keep_missing=*/false);
     if (problem.size() > static_cast<std::size_t>(INT_MAX))
         return std::unexpected(std::format(

@@ -32,11 +32,15 @@ bool is_single_class_model(const SvmModelRecord& record) {
            record.sv_coef.empty() && record.label.size() == 1 && record.nSV.size() == 1;
 }
 
-// k (k - 1) / 2, computed wide so that no k can overflow it.
+// k (k - 1) / 2 without overflow: the even factor is halved before the
+// product, and a product beyond 64 bits is caught rather than wrapped.
 std::uint64_t class_pair_count(std::uint64_t k) {
-    const unsigned __int128 pairs = static_cast<unsigned __int128>(k) * (k - 1) / 2;
-    if (pairs > UINT64_MAX) panic("class count checked against LIBSVM's limit first");
-    return static_cast<std::uint64_t>(pairs);
+    if (k == 0) return 0;
+    const std::uint64_t a = k % 2 == 0 ? k / 2 : k;
+    const std::uint64_t b = k % 2 == 0 ? k - 1 : (k - 1) / 2;
+    std::uint64_t pairs = 0;
+    if (__builtin_mul_overflow(a, b, &pairs)) panic("class count checked against LIBSVM's limit first");
+    return pairs;
 }
 
 // The counts LIBSVM will hold in an int, checked before any length is

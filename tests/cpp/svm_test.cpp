@@ -403,6 +403,27 @@ TEST(SVMImputer, FillsOnlyMissingCellsAndRefusesPrecomputedModels) {
     EXPECT_EQ(refused.error().python_class(), PythonClass::ValueError);
 }
 
+// The lists of an earlier labelled fit stay stored, but a table without
+// label-encoding information holds no strings: column 2 of the first fit
+// is beyond the second table and must not steer its fill or model types.
+TEST(SVMImputer, NumericRefitKeepsListsButRegressesEveryColumn) {
+    SVMImputer imputer = *SVMImputer::create("linear", "label");
+    Matrix labelled = labelled_table(3);
+    labelled(4, 2) = kNaN;
+    ASSERT_TRUE(imputer.fit(labelled, std::vector<std::uint64_t>{0}));
+    EXPECT_EQ(imputer.models[0].svm_type.value, kCSvc);
+    EXPECT_EQ(imputer.models[1].svm_type.value, kEpsilonSvr);
+
+    ASSERT_TRUE(imputer.fit(labelled, std::vector<std::uint64_t>{2}));
+    Matrix numeric(4, 2, {1, 2, kNaN, 3, 5, 1, 2, kNaN});
+    ASSERT_TRUE(imputer.fit(numeric, std::nullopt));
+    EXPECT_EQ(imputer.cat_cols, (std::vector<std::uint64_t>{2}));
+    EXPECT_EQ(imputer.num_cols, (std::vector<std::uint64_t>{0, 1}));
+    ASSERT_EQ(imputer.models.size(), 2u);
+    for (const auto& model : imputer.models) EXPECT_EQ(model.svm_type.value, kEpsilonSvr);
+    EXPECT_EQ(*imputer.init.sample_means, (std::vector<double>{8.0 / 3, 2.0}));
+}
+
 TEST(SVMImputer, PrecomputedKernelNeverTrains) {
     SVMImputer imputer = *SVMImputer::create("linear", std::nullopt);
     imputer.kernel.value = kPrecomputed;

@@ -305,7 +305,7 @@ CORRUPT_STATES = [
      "model format error: gamma must be >= 0, got -0.5"),
     ("huge gamma", imputer_state([model_record(gamma=math.inf)]),
      "model format error: gamma must be finite, got inf"),
-    ("coef0 positional", imputer_state([model_record(degree=-2)]),
+    ("degree", imputer_state([model_record(degree=-2)]),
      "model format error: degree must be >= 0, got -2"),
     ("classifier pairs", imputer_state([model_record(svm_type=0, nr_class=50000)]),
      "model format error: nr_class must be <= 46341 for svm_type c_svc, got 50000"),
@@ -324,7 +324,7 @@ def test_corrupt_states_are_refused_and_change_nothing(state, reason):
     assert imputer.__getstate__() == before
 
 
-def test_large_coefficients_print_without_exponent():
+def test_floats_in_reasons_print_positionally():
     state = imputer_state([model_record(gamma=1e21, coef0=math.nan)])
     with pytest.raises(ValueError, match="coef0 must be finite, got NaN$"):
         loaded(state)

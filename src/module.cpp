@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "imputer/constant/constant_binding.hpp"
+#include "imputer/mice/model/mice_binding.hpp"
 #include "imputer/missforest/model/missforest_binding.hpp"
 #include "imputer/simple/simple_binding.hpp"
 #include "imputer/svm/svm_binding.hpp"
@@ -33,6 +34,7 @@ PyMethodDef module_functions[] = {
 using AddClass = PyStatus (*)(PyObject*);
 constexpr AddClass kClasses[] = {
     &add_svm_imputer,
+    &add_mice,
     &add_simple_imputer,
     &add_constant_imputer,
     &add_missforest,

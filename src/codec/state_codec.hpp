@@ -17,6 +17,7 @@
 //   struct with fields(self)       record
 //   Array1                         array1<f64>
 //   Matrix                         array2<f64>
+//   Box<T>                         T, in place
 //
 // A record type lists its fields with a static member template
 //     static auto fields(auto& self) { return std::tie(self.a, self.b); }
@@ -41,6 +42,7 @@
 #include <vector>
 
 #include "codec/utf8.hpp"
+#include "utils/box.hpp"
 #include "utils/matrix.hpp"
 
 namespace norvale::codec {
@@ -62,6 +64,10 @@ struct Array1 {
 
 // A corrupt count may reserve at most this many bytes ahead of the data.
 inline constexpr std::size_t kMaxReservationBytes = 1 << 20;
+
+// Boxes (the only recursive type word) may nest this deep when decoding, so
+// that a hostile state cannot exhaust the stack.
+inline constexpr std::size_t kMaxBoxDepth = 32;
 
 inline Reason end_of_input() { return "io error: unexpected end of file"; }
 
@@ -110,8 +116,19 @@ public:
     }
     std::size_t remaining() const { return rest_.size(); }
 
+    // Counts one more level of Box nesting; fails past kMaxBoxDepth.
+    Status enter_box() {
+        if (box_depth_ == kMaxBoxDepth)
+            return std::unexpected(
+                std::format("nesting deeper than {} levels", kMaxBoxDepth));
+        ++box_depth_;
+        return {};
+    }
+    void leave_box() { --box_depth_; }
+
 private:
     std::span<const std::byte> rest_;
+    std::size_t box_depth_ = 0;
 };
 
 // ---- type words ----
@@ -162,6 +179,11 @@ template <class T>
 struct IsOptional : std::false_type {};
 template <class T>
 struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <class T>
+struct IsBox : std::false_type {};
+template <class T>
+struct IsBox<Box<T>> : std::true_type {};
 
 template <class Sink, class T>
 void write(Sink& sink, const T& value);
@@ -239,6 +261,8 @@ void write(Sink& sink, const T& value) {
         const auto index = static_cast<std::uint32_t>(value.index());
         sink.put(&index, sizeof index);
         std::visit([&](const auto& payload) { write(sink, payload); }, value);
+    } else if constexpr (IsBox<T>::value) {
+        write(sink, *value);
     } else if constexpr (IsOptional<T>::value) {
         const std::uint8_t tag = value ? 1 : 0;
         sink.put(&tag, 1);
@@ -305,6 +329,11 @@ Status read(Reader& in, T& out) {
         auto index = detail::read_variant_index(in, std::variant_size_v<T>);
         if (!index) return std::unexpected(index.error());
         return detail::read_variant_payload(in, *index, out);
+    } else if constexpr (IsBox<T>::value) {
+        if (auto s = in.enter_box(); !s) return s;
+        Status status = read(in, *out);
+        in.leave_box();
+        return status;
     } else if constexpr (IsOptional<T>::value) {
         std::uint8_t tag = 0;
         if (auto s = in.take(&tag, 1); !s) return s;

@@ -244,6 +244,15 @@ TEST(Pmm, ZeroNeighboursWithAPoolIsAnInvalidOperation) {
     EXPECT_EQ(out.error().render(), "Not a valid operation: computing argmax on empty array!");
 }
 
+TEST(Xoshiro, FirstOutputsFromTheInitialState) {
+    // Computed with Python integers from the reference step (the same
+    // generator drives the draws checked in tests/python/test_mice.py).
+    Xoshiro256pp generator;
+    for (const std::uint64_t expected : {0xd0764d4f4476689fULL, 0x519e4174576f3791ULL,
+                                         0xfbe07cfb0c24ed8cULL, 0xb37d9f600cd835b8ULL})
+        EXPECT_EQ(generator.next_u64(), expected);
+}
+
 TEST(Xoshiro, SingleDonorStillConsumesAnOutput) {
     Xoshiro256pp counted, reference;
     EXPECT_EQ(counted.index_below(1), 0u);

@@ -40,6 +40,9 @@ class Case:
     variants: list[tuple[str, Callable[[Any], np.ndarray]]] = dataclasses.field(
         default_factory=list
     )
+    # Called in our side's process after its timed runs; its text is added to
+    # the note (e.g. the share of time spent inside LAPACK/BLAS).
+    profile: Callable[[], str] | None = None
 
 
 def masked(rows: int, cols: int, fraction: float = 0.1, seed: int = 0) -> np.ndarray:
@@ -88,7 +91,10 @@ def run_side(case_index: int, side: str, output: str) -> None:
         best = min(best, time.perf_counter() - start)
     np.save(output, np.asarray(result, dtype=object if np.asarray(result).dtype == object else float))
     peak_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    print(json.dumps({"seconds": best, "peak_mib": peak_kib / 1024}))
+    report = {"seconds": best, "peak_mib": peak_kib / 1024}
+    if side == "ours" and case.profile:
+        report["profile"] = case.profile()
+    print(json.dumps(report))
 
 
 def measure(case_index: int, side: str, workdir: str) -> tuple[dict, np.ndarray]:
@@ -120,6 +126,8 @@ def main(argv: list[str]) -> None:
             theirs, theirs_out = measure(index, "theirs", workdir)
             ratio = theirs["seconds"] / ours["seconds"] if ours["seconds"] > 0 else float("inf")
             note = case.compare(ours_out, theirs_out) if case.compare else ""
+            if "profile" in ours:
+                note = f"{note}; {ours['profile']}" if note else ours["profile"]
             print(
                 f"{case.name:<44} {ours['seconds']:>10.4f} {theirs['seconds']:>10.4f} "
                 f"{ratio:>7.1f}x {ours['peak_mib']:>12.1f} {theirs['peak_mib']:>12.1f}  {note}",

@@ -2,6 +2,8 @@
 // indicator per class, the largest score wins.
 #include <algorithm>
 #include <bit>
+#include <climits>
+#include <format>
 #include <unordered_set>
 
 #include "imputer/mice/backend/models.hpp"
@@ -82,6 +84,11 @@ Result<std::vector<double>> predict_model(const LogisticRegression& model, const
     const ConstBlock block = x.block(model.bias);
     NV_RETURN_IF_ERROR(check_width(weights.cols(), block.cols));
     const std::size_t classes = weights.rows();
+    // A restored matrix with no columns can claim any number of rows.
+    const auto cells = Matrix::cell_count(block.rows, classes);
+    if (!cells || classes > static_cast<std::size_t>(INT_MAX))
+        return std::unexpected(Errors::shape_mismatch(
+            "IncompatibleShape", std::format("{} classes are more than can be scored", classes)));
     const auto scores_by_row = scores(block, weights.cells(), classes);
     return try_parallel_map<double>(block.rows, [&](std::size_t i) -> Result<double> {
         NV_ASSIGN_OR_RETURN(const auto best,

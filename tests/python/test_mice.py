@@ -338,7 +338,7 @@ def test_string_column_takes_existing_labels():
          'PMM.Backend: [lasso] is not supportedSupported values: ["linear", "ridge"]'),
         ({"encoding": "Label"}, ValueError,
          'LabelEncoding: [Label] is not supportedSupported values: ["label", "None"]'),
-        ({"max_iter": -1}, OverflowError, "max_iter"),
+        ({"max_iter": -1}, TypeError, "max_iter"),
         ({"max_iter": 2.5}, TypeError, "max_iter"),
         ({"backend": None}, TypeError, "backend"),
         ({"alpha": "x"}, TypeError, "alpha"),

@@ -186,6 +186,28 @@ TEST(LogisticRegression, LabelsAreTruncatedSaturatingCodes) {
     }
 }
 
+// 40 000 rows put 26 classes in one solve, so 40 classes take two batches;
+// each row of weights must still be its class's own least-squares fit.
+TEST(LogisticRegression, BatchedClassesEqualTheirOwnSolves) {
+    const std::size_t rows = 40000, classes = 40;
+    Matrix x(rows, 1);
+    std::vector<double> labels(rows);
+    for (std::size_t i = 0; i < rows; ++i) {
+        x(i, 0) = static_cast<double>(i % 97);
+        labels[i] = static_cast<double>(i % classes);
+    }
+    const auto model = fitted_classifier(x, labels);
+    ASSERT_EQ(model.coefficients->rows(), classes);
+    for (const std::size_t c : {std::size_t{0}, std::size_t{25}, std::size_t{26}, classes - 1}) {
+        std::vector<double> indicator(rows);
+        for (std::size_t i = 0; i < rows; ++i) indicator[i] = labels[i] == c ? 1.0 : 0.0;
+        Solver own = LinearRegression{};
+        fit_ok(own, x, indicator);
+        for (std::size_t j = 0; j < 2; ++j)
+            EXPECT_NEAR((*model.coefficients)(c, j), coefficients(own)[j], 1e-12) << c;
+    }
+}
+
 TEST(LogisticRegression, NoClassesCannotPredictARow) {
     LogisticRegression model;
     model.coefficients = Matrix(0, 2);

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "imputer/constant/constant_binding.hpp"
+#include "imputer/knn/knn_binding.hpp"
 #include "imputer_protocol.hpp"
 #include "python/convert.hpp"
 #include "python/module_doc.hpp"
@@ -29,6 +30,7 @@ PyMethodDef module_functions[] = {
 // Registration order of the classes.
 using AddClass = PyStatus (*)(PyObject*);
 constexpr AddClass kClasses[] = {
+    &add_knn_imputer,
     &add_constant_imputer,
 };
 

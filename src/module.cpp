@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include "imputer/constant/constant_binding.hpp"
+#include "imputer/knn/knn_binding.hpp"
 #include "imputer/mice/model/mice_binding.hpp"
 #include "imputer/missforest/model/missforest_binding.hpp"
 #include "imputer/simple/simple_binding.hpp"
@@ -33,6 +34,7 @@ PyMethodDef module_functions[] = {
 // Registration order of the classes.
 using AddClass = PyStatus (*)(PyObject*);
 constexpr AddClass kClasses[] = {
+    &add_knn_imputer,
     &add_svm_imputer,
     &add_mice,
     &add_simple_imputer,

@@ -374,7 +374,8 @@ Status read(Reader& in, T& out) {
         return std::apply(
             [&](auto&... element) {
                 Status status;
-                ((status = read(in, element)) && ...);
+                // (void): an empty tuple folds to a bare `true`.
+                (void)((status = read(in, element)) && ...);
                 return status;
             },
             out);
@@ -403,7 +404,8 @@ Status read(Reader& in, T& out) {
         Status status = std::apply(
             [&](auto&... field) {
                 Status s;
-                ((s = read(in, field)) && ...);
+                // (void): a record without fields folds to a bare `true`.
+                (void)((s = read(in, field)) && ...);
                 return s;
             },
             T::fields(out));

@@ -112,6 +112,15 @@ PyResult<std::optional<std::string>> to_optional_string(PyObject* object, ArgNam
     return std::optional<std::string>(std::in_place, text, static_cast<std::size_t>(size));
 }
 
+PyResult<std::string> to_lowercase_string(PyObject* object, ArgName where) {
+    if (!PyUnicode_Check(object)) return wrong_type(object, where, "str");
+    NV_ASSIGN_OR_RETURN(Ref lowered, checked(PyObject_CallMethod(object, "lower", nullptr)));
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(lowered.get(), &size);
+    if (!text) return error_set();
+    return std::string(text, static_cast<std::size_t>(size));
+}
+
 PyResult<std::span<const std::byte>> to_bytes(PyObject* object, ArgName where) {
     if (!PyBytes_Check(object)) return wrong_type(object, where, "bytes");
     return std::span<const std::byte>(reinterpret_cast<const std::byte*>(PyBytes_AS_STRING(object)),

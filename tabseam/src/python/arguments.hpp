@@ -54,6 +54,9 @@ PyResult<std::uint64_t> to_u64(PyObject* object, ArgName where);
 // None (or not given) gives nothing; a str gives its UTF-8 text.
 PyResult<std::optional<std::string>> to_optional_string(PyObject* object, ArgName where);
 
+// A str, lower-cased as Python's str.lower does, as UTF-8 text.
+PyResult<std::string> to_lowercase_string(PyObject* object, ArgName where);
+
 // A bytes object (or subclass), viewed in place; valid while `object` lives.
 PyResult<std::span<const std::byte>> to_bytes(PyObject* object, ArgName where);
 

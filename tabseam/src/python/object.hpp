@@ -72,6 +72,27 @@ constexpr PyGetSetDef getter(const char* name) {
     return {name, &getter_trampoline<Body>, nullptr, nullptr, nullptr};
 }
 
+// A read-write property: `Getter` as for getter<>, `Setter` is
+//   PyStatus setter(PyObject* self, PyObject* value)
+// Deleting the attribute is refused.
+template <auto Setter>
+int setter_trampoline(PyObject* self, PyObject* value, void*) {
+    if (!value) {
+        PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+        return -1;
+    }
+    Ref done = Ref::steal(boundary([&]() -> PyResult<Ref> {
+        NV_RETURN_IF_ERROR(Setter(self, value));
+        return none();
+    }));
+    return done ? 0 : -1;
+}
+
+template <auto Getter, auto Setter>
+constexpr PyGetSetDef property(const char* name) {
+    return {name, &getter_trampoline<Getter>, &setter_trampoline<Setter>, nullptr, nullptr};
+}
+
 template <class Binding>
 struct HeapType {
     using Model = typename Binding::Model;
